@@ -2,6 +2,9 @@
 // accessible names, file names and the hand-off file's other encodings.
 // The core never calls these; texts inside the program stay GBK.
 //
+// Portable: the mapping is a table generated into this folder, so text/
+// still needs nothing but the standard libraries.
+//
 // Both conversions are total: an invalid or unmappable sequence becomes a
 // replacement ("\xEF\xBF\xBD" towards UTF-8, "?" towards GBK) and the
 // conversion goes on. They never throw and may be called from any thread.

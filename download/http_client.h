@@ -47,4 +47,8 @@ class HttpClient {
   virtual std::unique_ptr<HttpSession> Open(std::string_view agent, int32_t accessType) = 0;
 };
 
+// The platform's client (libcurl on Linux): made on first use, never
+// destroyed. Any thread.
+HttpClient& PlatformHttpClient();
+
 }  // namespace updater

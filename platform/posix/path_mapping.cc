@@ -29,6 +29,20 @@ bool BeginsWithRunDirectory(std::string_view path, std::string_view runDirText) 
          IsSeparator(static_cast<unsigned char>(path[runDirText.size()]));
 }
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+bool IsOneNonAsciiCharacter(std::string_view utf8) {
+  if (utf8.size() < 2) return false;
+  for (char c : utf8) {
+    if (static_cast<unsigned char>(c) < 0x80) return false;
+  }
+  // Exactly one lead byte (0xC0 and above), the rest continuation bytes.
+  for (std::size_t i = 1; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) return false;
+  }
+  return (static_cast<unsigned char>(utf8[0]) & 0xC0) == 0xC0;
+}
+
 }  // namespace
 
 std::string MapPathToOs(std::string_view path, std::string_view runDirText,
@@ -42,20 +56,26 @@ std::string MapPathToOs(std::string_view path, std::string_view runDirText,
     os.append(runDirOs);
     rest.remove_prefix(runDirText.size());
   }
-  // Each name between separators is converted on its own, so no conversion
-  // can ever see (or produce) a separator.
-  std::size_t nameStart = 0;
+  // Character by character, so that the converter never sees a separator
+  // and a two-byte character always yields one character: a pair that code
+  // page 936 leaves unassigned must not come out as a replacement followed
+  // by its trail byte read as ASCII (a trail byte 0x5C would be a backslash).
   std::size_t i = 0;
   while (i < rest.size()) {
-    if (IsSeparator(static_cast<unsigned char>(rest[i]))) {
-      os += GbkToUtf8(rest.substr(nameStart, i - nameStart));
+    const unsigned char b = static_cast<unsigned char>(rest[i]);
+    if (IsSeparator(b)) {
       os += '/';
-      nameStart = ++i;
-      continue;
+      ++i;
+    } else if (b < 0x80) {
+      os += static_cast<char>(b);
+      ++i;
+    } else {
+      const std::size_t length = IsPairAt(rest, i) ? 2 : 1;
+      const std::string character = GbkToUtf8(rest.substr(i, length));
+      os += IsOneNonAsciiCharacter(character) ? character : kReplacement;
+      i += length;
     }
-    i += IsPairAt(rest, i) ? 2 : 1;
   }
-  os += GbkToUtf8(rest.substr(nameStart));
   return os;
 }
 

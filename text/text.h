@@ -20,9 +20,12 @@ namespace updater {
 template <class... Texts>
 std::string JoinText(const Texts&... texts) {
   static_assert(sizeof...(Texts) >= 2, "JoinText joins two or more texts");
-  const std::string_view views[] = {std::string_view(texts)...};
+  std::string_view views[] = {std::string_view(texts)...};
   std::size_t total = 0;
-  for (std::string_view v : views) total += v.size();
+  for (std::string_view& v : views) {
+    v = v.substr(0, v.find('\0'));  // a text ends at its first zero byte
+    total += v.size();
+  }
   std::string joined;
   joined.reserve(total);
   for (std::string_view v : views) joined.append(v.data() ? v.data() : "", v.size());

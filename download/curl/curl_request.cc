@@ -57,7 +57,9 @@ std::unique_ptr<CurlRequest> CurlRequest::Open(std::string_view url, std::string
   std::unique_ptr<CurlRequest> request(new (std::nothrow) CurlRequest());
   if (!request || !request->Start(url, headers, settings)) return nullptr;
   while (request->state_ == State::kRunning && request->Staged() == 0) request->Pump();
-  if (request->state_ == State::kFailed) return nullptr;
+  // Bytes of the body that came before a failure are handed out first; the
+  // failure then ends the reading.
+  if (request->state_ == State::kFailed && request->Staged() == 0) return nullptr;
   // FAILONERROR already ends such a transfer; this keeps an error page out
   // of the file even where libcurl lets one through.
   long status = 0;

@@ -101,4 +101,5 @@ class _Ended(Exception):
 
 def main():
     """unittest.main with verbose output, for `python3 test_x.py`."""
-    unittest.main(verbosity=int(os.environ.get("E2E_VERBOSITY", "2")))
+    # warnings=False keeps unittest from showing pyatspi's deprecation noise.
+    unittest.main(verbosity=int(os.environ.get("E2E_VERBOSITY", "2")), warnings=False)

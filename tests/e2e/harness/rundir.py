@@ -63,6 +63,11 @@ class RunDir:
             out.write(data.encode() if isinstance(data, str) else data)
         return path
 
+    def make_dir(self, relative):
+        path = self.file(relative)
+        os.makedirs(path, exist_ok=True)
+        return path
+
     def read_file(self, relative):
         with open(self.file(relative), "rb") as source:
             return source.read()

@@ -21,6 +21,7 @@ UPDATE_LOG_PAGE = """<!DOCTYPE html>
 <body style="margin:4px;font-size:12px">
 <p>Tavrix 2.73 更新日志</p>
 <ul><li>修正了下载进度的显示</li><li>新增了更新日志</li></ul>
+<p><a href="/zrq_api/io.php?a=uplog&amp;more=1">更多</a></p>
 </body></html>
 """
 

@@ -298,6 +298,29 @@ TEST_F(DownloadTest, ServerThatNeverAnswersGivesUpWithoutAFile) {
   EXPECT_FALSE(fs::exists(target_));
 }
 
+TEST_F(DownloadTest, ConnectionThatNeverCompletesGivesUp) {
+  // A listener whose one-place queue is taken answers no further SYN.
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  const Outcome outcome = Download(
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/x", target_,
+      CurlHttpClient::Options{1000, 30000});
+  close(filler);
+  close(listener);
+  EXPECT_EQ(outcome.result, -1);
+  EXPECT_EQ(outcome.messages, std::vector<std::string>{kOpenUrlError});
+  EXPECT_FALSE(fs::exists(target_));
+}
+
 TEST_F(DownloadTest, HttpsVerifiesTheServerCertificate) {
   const std::string key = folder_ + "/key.pem";
   const std::string certificate = folder_ + "/cert.pem";

@@ -38,7 +38,8 @@ def window_ids(title=config.WINDOW_TITLE, display=None, pid=None):
     """X ids of the mapped windows named exactly `title` (of pid if given)."""
     args = ["search", "--onlyvisible", "--name", f"^{title}$"]
     if pid is not None:
-        args[1:1] = ["--pid", pid]
+        # xdotool matches any one condition unless told --all.
+        args[1:1] = ["--all", "--pid", pid]
     out = xdotool(*args, display=display, check=False)
     return [int(line) for line in out.split()]
 

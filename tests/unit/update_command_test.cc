@@ -39,6 +39,7 @@ class UpdateCommandTest : public ::testing::Test {
     UpdaterState& state = TheUpdaterState();
     state.downloadUrl = "http://127.0.0.1/new";
     state.latestVersion = "2.73";
+    state.workerThread = kNoThread;
   }
   void TearDown() override {
     SetDefaultHttpClient(nullptr);
@@ -112,7 +113,9 @@ TEST_F(UpdateCommandTest, NameThatIsNoPlainFileNameDeletesNothing) {
 }
 
 TEST_F(UpdateCommandTest, FailedDownloadChangesNothingElse) {
-  client_ = FakeHttpClient(FakeResponse{.openFails = true});
+  FakeResponse unreachable;
+  unreachable.openFails = true;
+  client_ = FakeHttpClient(unreachable);
   TempDir::Write(run_ / "Tavrix.exe", "old");
   PressedStart("Tavrix.exe");
   RunInstall();

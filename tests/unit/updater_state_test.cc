@@ -5,10 +5,8 @@
 namespace updater {
 namespace {
 
-TEST(UpdaterState, StartsEmptyAndReleaseClearsOnlyTheTexts) {
+TEST(UpdaterState, ReleaseClearsOnlyTheTexts) {
   UpdaterState& state = TheUpdaterState();
-  EXPECT_EQ(state.workerThread.load(), kNoThread);
-  EXPECT_EQ(state.downloadFile.load(), kNoFile);
   state.targetDirectory = "/run\\";
   state.downloadUrl = "http://x/y";
   state.latestVersion = "2.73";

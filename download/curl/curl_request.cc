@@ -85,6 +85,8 @@ bool CurlRequest::Start(std::string_view url, std::string_view headers,
   const std::string target(url);
   const bool configured =
       Set(easy, CURLOPT_URL, target.c_str()) && Set(easy, CURLOPT_HTTPGET, 1L) &&
+      // HTTP/1.1 as the platform client speaks it, also over TLS.
+      Set(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
       Set(easy, CURLOPT_PROTOCOLS_STR, "http,https") &&
       Set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
       Set(easy, CURLOPT_FOLLOWLOCATION, 1L) && Set(easy, CURLOPT_MAXREDIRS, kMaxRedirects) &&

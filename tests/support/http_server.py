@@ -36,6 +36,8 @@ Options of /_/gen and /_/file, in the query:
     encoding=NAME    send Content-Encoding: NAME, the body as it is
     status=N         the status code (default 200)
     type=MIME        Content-Type (default application/octet-stream)
+    rate=N           send at most N bytes per second (pieces of at most
+                     N/10 bytes, so a slow body still arrives in steps)
 
 A stalled or hanging connection is held until the client goes away or
 --hold-limit seconds (default 60) have passed.
@@ -190,6 +192,10 @@ class Handler(socketserver.BaseRequestHandler):
         chunk = max(1, self.number(query.get("chunk", "65536")) or 65536)
         cut = self.number(query.get("cut", "")) if "cut" in query else None
         after = query.get("after", "close")
+        rate = self.number(query.get("rate", "")) if "rate" in query else None
+        if rate is not None:
+            rate = max(1, rate)
+            chunk = min(chunk, max(1, rate // 10))
         headers = [("Content-Type", query.get("type", "application/octet-stream"))]
         if query.get("gzip") == "1":
             headers.append(("Content-Encoding", "gzip"))
@@ -205,7 +211,12 @@ class Handler(socketserver.BaseRequestHandler):
             return
         limit = len(body) if cut is None else min(cut, len(body))
         sent = 0
+        started = time.monotonic()
         while sent < limit:
+            if rate is not None:
+                ahead = started + sent / rate - time.monotonic()
+                if ahead > 0:
+                    time.sleep(ahead)
             piece = body[sent:min(sent + chunk, limit)]
             if framing == "chunked":
                 whole = body[sent:sent + chunk]

@@ -1,7 +1,8 @@
 #include "platform/processes.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "platform/posix/process_list.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/posix/x11_windows.h"
 #include "platform/run_directory.h"
 #include "text/codepage.h"
@@ -77,20 +79,29 @@ void WaitForWindowOf(pid_t pid, uint32_t waitMs) {
   }
 }
 
-struct SpawnAttributes {
-  posix_spawnattr_t attributes;
-  posix_spawn_file_actions_t actions;
-  SpawnAttributes() {
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_init(&actions);
-  }
-  ~SpawnAttributes() {
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-  }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-};
+// The child's side of the start, between fork and exec: async-signal-safe
+// calls only. A failure is told to the parent through `report` as errno.
+[[noreturn]] void BecomeProduct(const char* path, char* const argv[], int report) {
+  // A session of its own, so the product outlives us and our terminal.
+  setsid();
+  // Signals as a fresh process has them. (posix_spawn cannot do this: it
+  // leaves the C library's two internal signals ignored in the child.)
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  for (int number = 1; number < NSIG; ++number) sigaction(number, &byDefault, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Everything of ours is close-on-exec already; this also covers what a
+  // library opened without it. The standard three are passed on.
+  if (report > 3) close_range(3, static_cast<unsigned>(report) - 1, 0);
+  close_range(static_cast<unsigned>(report < 3 ? 3 : report + 1), ~0u, 0);
+  execve(path, argv, environ);
+  const int error = errno;
+  ssize_t ignored = write(report, &error, sizeof error);
+  (void)ignored;
+  _exit(127);
+}
 
 }  // namespace
 
@@ -103,28 +114,28 @@ bool EndProcessByName(std::string_view name) {
 bool StartProduct(std::string_view path, uint32_t waitMs) {
   const std::string osPath = OsPath(path);
   if (osPath.empty()) return false;
-  SpawnAttributes spawn;
-  // A session of its own, so the product outlives us and our terminal; the
-  // signal state we may have changed is not its business.
-  sigset_t all;
-  sigset_t none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setflags(&spawn.attributes,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setsigdefault(&spawn.attributes, &all);
-  posix_spawnattr_setsigmask(&spawn.attributes, &none);
-  // Every descriptor of ours is close-on-exec already; this also covers any
-  // that a library opened without it. The standard three are passed on.
-  posix_spawn_file_actions_addclosefrom_np(&spawn.actions, 3);
   std::string argument0 = osPath;
   char* argv[] = {argument0.data(), nullptr};
-  pid_t pid = 0;
-  // The product outlives the updater, so nothing reaps it here; once the
-  // updater has ended, the system does.
-  if (posix_spawn(&pid, osPath.c_str(), &spawn.actions, &spawn.attributes, argv, environ) != 0) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) BecomeProduct(osPath.c_str(), argv, report[1]);
+  close(report[1]);
+  UniqueFd reportEnd(report[0]);
+  if (pid < 0) return false;
+  // The report end closes at a successful exec, so this read sees either
+  // the end of the pipe or the error of the exec.
+  int error = 0;
+  ssize_t got;
+  do {
+    got = read(reportEnd.Get(), &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    waitpid(pid, nullptr, 0);
     return false;
   }
+  // The product outlives the updater, so nothing reaps it here; once the
+  // updater has ended, the system does.
   WaitForWindowOf(pid, waitMs);
   return true;
 }

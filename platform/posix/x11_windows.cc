@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace updater {
@@ -103,7 +104,7 @@ std::vector<TopLevelWindow> X11Display::TopLevelWindows() {
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     // Children come bottom first; a search by title starts at the top.
     windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
-    windows.assign(windows.rbegin(), windows.rend());
+    std::reverse(windows.begin(), windows.end());
   }
 
   // All requests first, then the replies: one round trip, not one per window.

@@ -211,14 +211,16 @@ class Bench:
                 log(f"bench: row 3 round {r + 1}/{runs} {payload_server.size_name(size)}: "
                     f"VmHWM {sample.extra['peak_rss_kib'] / 1024:.1f} MiB")
         table.section(f"3. The updater's peak RSS (VmHWM, its own process), {runs} runs")
-        table.row("", "MiB", "", "vs smallest")
-        table.row("", "median [min..max]")
+        table.row("", "MiB at the end", "MiB before the press", "vs smallest")
+        table.row("", "median [min..max]", "median [min..max]")
         peaks = {size: [s.extra["peak_rss_kib"] / 1024 for s in self.samples[("memory", size)]]
                  for size in self.memory}
         smallest = median(peaks[self.memory[0]])
         for size in self.memory:
+            before = [s.extra["peak_before_kib"] / 1024 for s in self.samples[("memory", size)]]
             table.row(f"download of {payload_server.size_name(size)}",
-                      spread(peaks[size], "{:.1f}"), "", f"{median(peaks[size]) / smallest:.3f}")
+                      spread(peaks[size], "{:.1f}"), spread(before, "{:.1f}"),
+                      f"{median(peaks[size]) / smallest:.3f}")
         table.target("peak RSS <= 80 MiB", max(median(p) for p in peaks.values()), 80, False,
                      " MiB")
         table.target(f"{payload_server.size_name(self.memory[-1])} peak within 10 % of "

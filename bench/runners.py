@@ -167,6 +167,7 @@ class UpdaterRun:
         pid = self.updater.pid
         product = self.run_dir.file(PRODUCT_FILE)
         probes = []
+        peak_before = peak_rss_kib(pid)
         cpu_before = process_cpu(pid)
         start = time.perf_counter()
         if not self.button.queryAction().doAction(0):
@@ -194,7 +195,8 @@ class UpdaterRun:
         got = os.path.getsize(product)
         if got != self.size:
             raise BenchError(f"the updater installed {got} of {self.size} bytes")
-        return Sample(self.size, seconds, cpu, peak_rss_kib=peak, probes_ms=probes)
+        return Sample(self.size, seconds, cpu, peak_rss_kib=peak, peak_before_kib=peak_before,
+                      probes_ms=probes)
 
     def close(self):
         try:

@@ -1,6 +1,5 @@
 #include "ui/gtk/gtk_updater_window.h"
 
-#include <algorithm>
 #include <string>
 
 #include "text/codepage.h"
@@ -288,9 +287,9 @@ void GtkUpdaterWindow::Build() {
   gtk_widget_show(fixed);
   BuildControls(fixed);
 
-  const ControlModel::Changes everything = model_.Everything();
+  // Clean first: a change that comes after is painted again later.
   model_.TakeChanges();
-  Paint(everything);
+  Paint(model_.Everything());
   SwitchSkinning(ThreadSkin());
 }
 
@@ -305,10 +304,10 @@ void GtkUpdaterWindow::BuildControls(GtkWidget* fixed) {
   progressStyle.colour = Rgb(255, 128, 0);
   GtkWidget* progressLabel = CaptionViewNew(progressStyle, kProgressLabel.width,
                                             kProgressLabel.height, ATK_ROLE_LABEL);
-  progressLabelBox_ = gtk_event_box_new();
-  gtk_event_box_set_visible_window(GTK_EVENT_BOX(progressLabelBox_), FALSE);
-  gtk_container_add(GTK_CONTAINER(progressLabelBox_), progressLabel);
-  Put(fixed, progressLabelBox_, kProgressLabel);
+  GtkWidget* progressLabelBox = gtk_event_box_new();
+  gtk_event_box_set_visible_window(GTK_EVENT_BOX(progressLabelBox), FALSE);
+  gtk_container_add(GTK_CONTAINER(progressLabelBox), progressLabel);
+  Put(fixed, progressLabelBox, kProgressLabel);
   widgets_[Index(Control::标签5)] = progressLabel;
 
   // 外形框2: a white panel. A layout has a window of its own, which clips
@@ -434,7 +433,6 @@ void GtkUpdaterWindow::DestroyWidgets() {
   widgets_.fill(nullptr);
   closeCaption_ = nullptr;
   updateCaption_ = nullptr;
-  progressLabelBox_ = nullptr;
   // The web view goes with the window, and its web process with it.
   gtk_widget_destroy(window);
 }

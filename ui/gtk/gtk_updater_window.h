@@ -100,7 +100,6 @@ class GtkUpdaterWindow final : public UpdaterWindow {
   std::array<GtkWidget*, kControlCount> widgets_{};
   GtkWidget* closeCaption_ = nullptr;   // the "×" inside 超级按钮1
   GtkWidget* updateCaption_ = nullptr;  // the caption inside 按钮2
-  GtkWidget* progressLabelBox_ = nullptr;  // takes presses on 标签5
 };
 
 }  // namespace updater

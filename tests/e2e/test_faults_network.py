@@ -1,0 +1,152 @@
+#!/usr/bin/python3
+"""Fault matrix, the network side: a body that breaks off or stalls, a
+Content-Length that lies either way, error statuses with a page for a body,
+a redirect loop, a download address of 100 KB. After each row the product
+has a whole executable, the run directory holds what it should, and no
+process is left (fault_rows.FaultCase.assert_outcome).
+
+Run with run_e2e.sh (see there).
+"""
+
+import fault_rows  # first: the mount namespace is taken before any thread
+import harness
+from fault_rows import (EXE, LEFT, OLD, OPEN_URL_FAILED, READ_FAILED, TMP, FaultCase,
+                        pattern)
+from harness import screen, wait_until
+
+SIZE = 300000
+
+
+class BrokenBodyTest(FaultCase):
+
+    def test_a_body_that_breaks_off_is_a_read_error_and_installs_nothing(self):
+        # The server announces more than it sends (Content-Length too long,
+        # then close or reset), or ends a chunked body without its last chunk.
+        server = self.serve()
+        cases = [
+            ("?cut=100000&after=close", "escape"),
+            ("?cut=100000&after=reset", "button"),
+            ("?framing=chunked&chunk=8192&cut=100000&after=close", "button"),
+        ]
+        for query, close in cases:
+            with self.subTest(query):
+                run_dir = self.prepare(server.url(f"/_/gen/{SIZE}{query}"))
+                updater, window = self.start(run_dir)
+                self.press_update(window)
+                self.expect_message(updater, window, READ_FAILED)
+                partial = run_dir.read_file(TMP)
+                self.assertLessEqual(len(partial), 100000)
+                self.assertEqual(partial, pattern(SIZE)[:len(partial)])
+                if close == "escape":
+                    # The will-be-destroyed path keeps the partial file for
+                    # the next start to remove.
+                    screen.key(screen.window_id(pid=updater.pid), "Escape")
+                    self.assert_outcome(run_dir, updater, OLD, LEFT + [TMP])
+                    self.restart_clears(run_dir)
+                    self.assertEqual(run_dir.files(), sorted(LEFT))
+                else:
+                    # The close button removes it: the download file is closed.
+                    window.press("×")
+                    self.assert_outcome(run_dir, updater, OLD, LEFT)
+
+    def test_a_body_longer_than_its_content_length(self):
+        # The response ends where its Content-Length says; what the server
+        # sends beyond it is no part of the body, and the updater installs
+        # exactly the announced bytes.
+        body = pattern(80000)
+        server = self.raw_server(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 b"Content-Length: 50000\r\nConnection: close\r\n\r\n" + body)
+        run_dir = self.prepare(server.url())
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.wait_installed(updater, window)
+        self.assertIn("文件大小:48.83KB", window.labels())
+        window.press("×")
+        self.assert_outcome(run_dir, updater, body[:50000], LEFT)
+
+    def test_a_stalled_body_leaves_the_window_usable_and_a_close_ends_it(self):
+        # The stall limit is a minute; the row holds the stall, checks that the
+        # window still answers, and closes.
+        server = self.serve()
+        run_dir = self.prepare(server.url(f"/_/gen/{SIZE}?cut=60000&after=stall"))
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.wait_progress(window, 58.0)  # 60000 bytes are 58.59 KB
+        self.assertIn("已下载:58.59KB", [n.split("\r")[0] for n in window.labels()])
+
+        # The window still moves under a drag while the worker waits.
+        x, y = window.extents()[:2]
+        start = (x + 2 + 340, y + 170 + 160)
+        screen.drag(start, (start[0] + 30, start[1] + 20))
+        wait_until(lambda: window.extents()[:2] == (x + 30, y + 20), 10, "the window to move")
+        self.assert_stuck_updating(window)
+
+        window.press("×")
+        # The download file was still open: its deletion fails, the partial
+        # file stays for the next start.
+        self.assert_outcome(run_dir, updater, OLD, LEFT + [TMP])
+        self.assertEqual(run_dir.read_file(TMP), pattern(60000))
+        self.restart_clears(run_dir)
+
+    def test_a_stall_before_the_first_byte_creates_no_file(self):
+        # Headers, then nothing: the download file is created only with the
+        # first byte of the body. Esc ends the program at once.
+        server = self.serve()
+        run_dir = self.prepare(server.url(f"/_/gen/{SIZE}?cut=0&after=stall"))
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        wait_until(lambda: server.requests(), 20, "the request to arrive")
+        self.assertFalse(run_dir.exists(TMP))
+        screen.key(screen.window_id(pid=updater.pid), "Escape")
+        self.assert_outcome(run_dir, updater, OLD, LEFT)
+
+
+class RefusedDownloadTest(FaultCase):
+
+    PAGE = ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>出错了</title></head>"
+            "<body><h1>出错了</h1><p>请稍后再试。</p></body></html>").encode()
+
+    def test_error_statuses_with_a_page_for_a_body(self):
+        # The page must not become the product: no download file at all.
+        server = self.serve()
+        server.put_file("error.html", self.PAGE)
+        for status in (404, 500, 503):
+            with self.subTest(status=status):
+                run_dir = self.prepare(server.url(
+                    f"/_/file/error.html?status={status}&type=text/html%3B%20charset%3Dutf-8"))
+                updater, window = self.start(run_dir)
+                self.press_update(window)
+                self.expect_message(updater, window, OPEN_URL_FAILED)
+                self.assertFalse(run_dir.exists(TMP))
+                window.press("×")
+                self.assert_outcome(run_dir, updater, OLD, LEFT)
+
+    def test_a_redirect_loop_gives_up(self):
+        server = self.serve()
+        run_dir = self.prepare(server.url("/_/loop"))
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.expect_message(updater, window, OPEN_URL_FAILED)
+        # The first request and ten redirects followed, no more.
+        self.assertEqual([r["path"] for r in server.requests()], ["/_/loop"] * 11)
+        self.assertFalse(run_dir.exists(TMP))
+        window.press("×")
+        self.assert_outcome(run_dir, updater, OLD, LEFT)
+
+    def test_a_download_address_of_100_kb_is_cut_and_still_fetched(self):
+        # The hand-off reader keeps 10239 bytes of a value; the address cut
+        # there still names the file (only the padding is shorter).
+        server = self.serve()
+        url = server.url("/_/gen/70000?pad=") + "x" * 100000
+        run_dir = self.prepare(url)
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.wait_installed(updater, window)
+        origin = server.url("")
+        self.assertEqual([r["target"] for r in server.requests()], [url[len(origin):10239]])
+        window.press("×")
+        self.assert_outcome(run_dir, updater, pattern(70000), LEFT)
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -136,6 +136,20 @@ class Toplevel:
             raise AssertionError(f"{len(found)} labels start with {prefix!r}: {self.labels()}")
         return found[0]
 
+    def controls(self):
+        """The window's controls, read now, by accessible id (the control's
+        name in the window definition: "标签5", "按钮2", "进度条1", ...);
+        whatever a control shows, its id stays."""
+        found = {}
+        for node in self.nodes():
+            try:
+                key = node.accessible.get_accessible_id()
+            except Exception:
+                continue
+            if key:
+                found[key] = node
+        return found
+
     def buttons(self):
         """Push buttons by accessible name."""
         return {n.name: n for n in self.find(role="push button")}

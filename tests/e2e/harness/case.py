@@ -6,6 +6,7 @@ import unittest
 
 from . import a11y, config, screen
 from .processes import UpdaterProcess, become_subreaper, end_children
+from .products import PRODUCT_NAME, Product
 from .rundir import RunDir
 from .servers import DeadPort, LogServer, SupportServer
 from .waiting import wait_until
@@ -50,6 +51,14 @@ class UpdaterTestCase(unittest.TestCase):
         display = screen.VirtualDisplay(size)
         self.addCleanup(display.close)
         return display
+
+    def start_product(self, run_dir, name=PRODUCT_NAME, title=None):
+        """Starts the file `name` of the run directory (see
+        products.install_product) from there, as the running product; its
+        window is titled `title` if given. Killed at teardown."""
+        product = Product(run_dir.file(name), title=title)
+        self.addCleanup(product.stop)
+        return product
 
     # The program ------------------------------------------------------
 

@@ -40,9 +40,10 @@ FileHandle CreateFileForWriting(std::string_view path);
 bool WriteToFile(FileHandle file, const char* data, int32_t size);
 
 // Closes the file; closing kNoFile or a closed file does nothing. May be
-// called from another thread than the writer's: once it has returned, no
-// write of the writer lands in the file any more, and the handle's number is
-// never given to another file while a writer might still use it.
+// called from another thread than the writer's (the thread that created the
+// file): once it has returned, no write of the writer lands in the file any
+// more, and the handle's number is never given to another file while a
+// writer might still use it.
 void CloseFile(FileHandle file);
 
 // Closes every file still open through CreateFileForWriting.

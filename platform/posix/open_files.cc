@@ -14,7 +14,9 @@
 // file (its writer) closes the descriptor for real; any other thread puts an
 // open /dev/null over the number in one step (dup3): the file is closed at
 // once, a late write goes nowhere, and the number stays taken until the
-// process ends.
+// process ends. (A write already inside the kernel at that moment holds the
+// file itself and still completes; waiting for it would make the closing
+// thread wait on the writer's disk, which the window's thread must not.)
 //
 // The exclusive flock stands in for a file opened without delete sharing:
 // DeleteFileAt refuses a file that such a lock holds (file_operations.cc).

@@ -65,7 +65,8 @@ bool HasExited(pid_t pid) {
 }
 
 // The nearest thing to "ready for input": a top-level window of the new
-// process. A product without a window, or no display, is not waited for.
+// process. Without a display there is nothing to wait for; a product that
+// shows no window is waited for until `waitMs` have passed or it has ended.
 void WaitForWindowOf(pid_t pid, uint32_t waitMs) {
   if (waitMs == 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);

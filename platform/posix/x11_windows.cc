@@ -105,6 +105,20 @@ std::vector<TopLevelWindow> X11Display::TopLevelWindows() {
     // Children come bottom first; a search by title starts at the top.
     windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
     std::reverse(windows.begin(), windows.end());
+    // Toolkits keep never-mapped helper windows at the top level; GTK's
+    // leader window carries the program's name as its title, so counting it
+    // would make every GTK program "a window titled its executable's name"
+    // and end the topmost one instead of the first in the process list.
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    attributes.reserve(windows.size());
+    for (xcb_window_t w : windows) attributes.push_back(xcb_get_window_attributes(link, w));
+    std::vector<xcb_window_t> mapped;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      ReplyPtr<xcb_get_window_attributes_reply_t> state(
+          xcb_get_window_attributes_reply(link, attributes[i], nullptr));
+      if (state && state->map_state != XCB_MAP_STATE_UNMAPPED) mapped.push_back(windows[i]);
+    }
+    windows.swap(mapped);
   }
 
   // All requests first, then the replies: one round trip, not one per window.

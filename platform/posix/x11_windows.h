@@ -28,7 +28,7 @@ class X11Display {
   X11Display& operator=(const X11Display&) = delete;
 
   // The window manager's client list where there is one, else the root
-  // window's children from the top of the stacking order down.
+  // window's mapped children from the top of the stacking order down.
   std::vector<TopLevelWindow> TopLevelWindows();
 
  private:

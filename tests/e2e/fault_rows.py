@@ -175,29 +175,34 @@ class RawServer:
         self._socket.close()
 
 
-# A trap at the installation's rename ------------------------------------
+# A trap at one step of the installation -------------------------------
 
 RENAMES = "rename,renameat,renameat2"
+UNLINKS = "unlink,unlinkat"
 
 
-class RenameTrap:
-    """strace attached to a running updater, acting on the renames of the
-    download file: `inject` is strace's (e.g. "delay_enter=..." to hold the
-    installation at its rename, "error=EIO:signal=SIGKILL" to kill the
-    updater just before it). Only renames that name the download file are
-    touched. The program runs as it is; the trap stands where a slow disk or
-    a power cut would."""
+class SyscallTrap:
+    """strace attached to a running updater, acting on its calls of
+    `syscalls` (strace's names, comma-separated) that name one of the files
+    `names` of the run directory: `inject` is strace's (e.g.
+    "delay_enter=..." to hold the installation at that step,
+    "error=EIO:signal=SIGKILL" to kill the updater just before it). The
+    program runs as it is; the trap stands where a slow disk or a power cut
+    would."""
 
-    def __init__(self, updater, run_dir, inject):
+    def __init__(self, updater, run_dir, names, syscalls, inject):
         self._log = tempfile.NamedTemporaryFile(prefix="tavrix-trace-", delete=False)
         self._err = tempfile.TemporaryFile(prefix="tavrix-strace-")
         self.path = self._log.name
+        self.syscalls = syscalls
+        paths = []
+        for name in names:
+            # strace matches paths as written; the program writes some paths
+            # with a doubled separator before the file name.
+            paths += ["-P", run_dir.file(name), "-P", run_dir.path + "//" + name]
         self.process = spawn(
-            ["strace", "-f", "-p", str(updater.pid),
-             # strace matches paths as written; the program writes the
-             # download file's path with a doubled separator before the name.
-             "-P", run_dir.file(TMP), "-P", run_dir.path + "//" + TMP,
-             "-e", f"trace={RENAMES}", "-e", f"inject={RENAMES}:{inject}", "-o", self.path],
+            ["strace", "-f", "-p", str(updater.pid), *paths,
+             "-e", f"trace={syscalls}", "-e", f"inject={syscalls}:{inject}", "-o", self.path],
             stdout=subprocess.DEVNULL, stderr=self._err)
         # Attached once strace has said so for the process's threads.
         wait_until(lambda: b"attached" in self._stderr(), 20, "strace to attach")
@@ -211,8 +216,9 @@ class RenameTrap:
             return log.read().decode("utf-8", "replace")
 
     def entered(self):
-        """True once the updater has entered a rename of the download file."""
-        return re.search(r"\brename(at2?)?\(", self.log()) is not None
+        """True once the updater has entered one of the trapped calls."""
+        names = "|".join(self.syscalls.split(","))
+        return re.search(rf"\b({names})\(", self.log()) is not None
 
     def close(self):
         if self.process.poll() is None:
@@ -224,6 +230,16 @@ class RenameTrap:
                 self.process.wait()
         self._err.close()
         os.unlink(self.path)
+
+
+def main_thread_ended(pid):
+    """True once the process's first thread has ended: the process is gone,
+    or only a thread held by a trap keeps it from being so."""
+    try:
+        with open(f"/proc/{pid}/stat") as source:
+            return source.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except OSError:
+        return True
 
 
 def strace_usable():
@@ -257,12 +273,16 @@ class FaultCase(UpdaterTestCase):
         self.addCleanup(server.close)
         return server
 
-    def trap_rename(self, updater, run_dir, inject):
+    def trap(self, updater, run_dir, names, syscalls, inject):
         if not strace_usable():
             self.skipTest("strace is not installed")
-        trap = RenameTrap(updater, run_dir, inject)
+        trap = SyscallTrap(updater, run_dir, names, syscalls, inject)
         self.addCleanup(trap.close)
         return trap
+
+    def trap_rename(self, updater, run_dir, inject):
+        """A trap at the rename of the download file into place."""
+        return self.trap(updater, run_dir, [TMP], RENAMES, inject)
 
     # Mounts (in this test process's own mount namespace) ---------------
 
@@ -389,17 +409,19 @@ class FaultCase(UpdaterTestCase):
 
     # The check after every row ------------------------------------------
 
-    def assert_outcome(self, run_dir, updaters, exe, files, exit_code=0, keep_pids=()):
+    def assert_outcome(self, run_dir, updaters, exe, files, exit_code=0, keep_pids=(),
+                       exit_timeout=PROMPT_EXIT):
         """What must hold after a row once its updaters are meant to have
         ended (see the top of this file). `exe` is the expected content of
         "Tavrix.exe", or a tuple of the contents that may stand there (a row
         whose moment cannot be hit exactly); the one found is returned.
-        `exit_code` is one code for every updater or a list of codes."""
+        `exit_code` is one code for every updater or a list of codes, each
+        awaited for at most exit_timeout seconds."""
         if not isinstance(updaters, (list, tuple)):
             updaters = [updaters]
         codes = exit_code if isinstance(exit_code, (list, tuple)) else [exit_code] * len(updaters)
         for updater, code in zip(updaters, codes):
-            self.assertEqual(updater.wait_exit(PROMPT_EXIT), code,
+            self.assertEqual(updater.wait_exit(exit_timeout), code,
                              f"exit code of updater {updater.pid}\n{updater.output()}")
 
         path = run_dir.file(EXE)

@@ -1,12 +1,7 @@
 #include "tests/unit/fake_window.h"
 
-#include <algorithm>
-
-#include "text/literals.h"
 
 namespace updater::testing {
-
-namespace lit = updater::literals;
 
 const char* ControlName(Control control) {
   static const char* const names[kControlCount] = {
@@ -15,66 +10,52 @@ const char* ControlName(Control control) {
   return names[static_cast<int>(control)];
 }
 
-FakeWindow::FakeWindow() {
-  enabled_.fill(true);
-  auto set = [this](Control c, std::string_view t) { texts_[static_cast<int>(c)] = t; };
-  set(Control::标签5, lit::kInitialProgress);
-  set(Control::标签1, lit::kInitialLocalVersion);
-  set(Control::标签2, lit::kInitialLatestVersion);
-  set(Control::标签4, lit::kInitialDownloading);
-  set(Control::标签6, lit::kInitialFileSize);
-  set(Control::标签7, lit::kInitialReceived);
-  set(Control::标签8, lit::kInitialElapsed);
-  set(Control::标签9, lit::kInitialSpeed);
-  set(Control::标签10, lit::kInitialRemaining);
-  set(Control::超级按钮1, lit::kCloseButtonCaption);
-  set(Control::按钮2, lit::kStartUpdate);
-}
+FakeWindow::FakeWindow() = default;
 
 void FakeWindow::SetCaption(Control control, std::string_view text) {
   std::lock_guard lock(mutex_);
   if (stopped_) return;
-  texts_[static_cast<int>(control)] = text;
+  model_.SetText(control, text);
   operations_.push_back(std::string("SetCaption ") + ControlName(control) + " " + std::string(text));
 }
 
 std::string FakeWindow::ReadCaption(Control control) {
   std::lock_guard lock(mutex_);
   operations_.push_back(std::string("ReadCaption ") + ControlName(control));
-  return texts_[static_cast<int>(control)];
+  return model_.Text(control);
 }
 
 void FakeWindow::SetContent(Control control, std::string_view text) {
   std::lock_guard lock(mutex_);
   if (stopped_) return;
-  texts_[static_cast<int>(control)] = text;
+  model_.SetText(control, text);
   operations_.push_back(std::string("SetContent ") + ControlName(control) + " " + std::string(text));
 }
 
 std::string FakeWindow::ReadContent(Control control) {
   std::lock_guard lock(mutex_);
   operations_.push_back(std::string("ReadContent ") + ControlName(control));
-  return texts_[static_cast<int>(control)];
+  return model_.Text(control);
 }
 
 void FakeWindow::Disable(Control control) {
   std::lock_guard lock(mutex_);
   if (stopped_) return;
-  enabled_[static_cast<int>(control)] = false;
+  model_.SetEnabled(control, false);
   operations_.push_back(std::string("Disable ") + ControlName(control));
 }
 
 void FakeWindow::Enable(Control control) {
   std::lock_guard lock(mutex_);
   if (stopped_) return;
-  enabled_[static_cast<int>(control)] = true;
+  model_.SetEnabled(control, true);
   operations_.push_back(std::string("Enable ") + ControlName(control));
 }
 
 void FakeWindow::SetPosition(Control control, int32_t value) {
   std::lock_guard lock(mutex_);
   if (stopped_) return;
-  position_ = std::clamp<int32_t>(value, 0, kPositionLimit);
+  model_.SetPosition(value);
   operations_.push_back(std::string("SetPosition ") + ControlName(control) + " " +
                         std::to_string(value));
 }
@@ -82,7 +63,7 @@ void FakeWindow::SetPosition(Control control, int32_t value) {
 int32_t FakeWindow::ReadPosition(Control control) {
   std::lock_guard lock(mutex_);
   operations_.push_back(std::string("ReadPosition ") + ControlName(control));
-  return position_;
+  return model_.Position();
 }
 
 void FakeWindow::ShowMessageBox(std::string_view text, std::string_view title) {
@@ -108,20 +89,11 @@ void FakeWindow::StopEvents() {
   stopped_ = true;
 }
 
-std::string FakeWindow::Caption(Control control) const {
-  std::lock_guard lock(mutex_);
-  return texts_[static_cast<int>(control)];
-}
+std::string FakeWindow::Caption(Control control) const { return model_.Text(control); }
 
-bool FakeWindow::Enabled(Control control) const {
-  std::lock_guard lock(mutex_);
-  return enabled_[static_cast<int>(control)];
-}
+bool FakeWindow::Enabled(Control control) const { return model_.Enabled(control); }
 
-int32_t FakeWindow::Position() const {
-  std::lock_guard lock(mutex_);
-  return position_;
-}
+int32_t FakeWindow::Position() const { return model_.Position(); }
 
 std::vector<MessageBoxCall> FakeWindow::MessageBoxes() const {
   std::lock_guard lock(mutex_);

@@ -3,11 +3,11 @@
 // operation in order. Thread-safe, so a test's worker may call it.
 #pragma once
 
-#include <array>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ui/control_model.h"
 #include "ui/updater_window.h"
 
 namespace updater::testing {
@@ -46,10 +46,8 @@ class FakeWindow : public UpdaterWindow {
   bool Shown() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::array<std::string, kControlCount> texts_;
-  std::array<bool, kControlCount> enabled_;
-  int32_t position_ = 0;
+  ControlModel model_;
+  mutable std::mutex mutex_;  // guards what follows
   int32_t skinning_ = 0;
   bool shown_ = false;
   bool stopped_ = false;

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <thread>
 
-#include "ui/gtk/control_model.h"
+#include "ui/control_model.h"
 #include "ui/gtk/gobject_ptr.h"
 #include "ui/updater_window.h"
 

@@ -1,4 +1,4 @@
-#include "ui/gtk/control_model.h"
+#include "ui/control_model.h"
 
 #include <algorithm>
 

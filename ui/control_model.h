@@ -5,6 +5,8 @@
 // window's thread takes the changes and paints them at its own pace, so a
 // worker that reports progress thousands of times a second never waits for
 // the window. Texts are code page 936 bytes, as the program gives them.
+// Portable: every window implementation (and every test window) keeps its
+// state here.
 #pragma once
 
 #include <array>

@@ -68,7 +68,20 @@ void RunInstall() {
   const std::string downloadPath = JoinText(state.targetDirectory, lit::kDownloadFileSuffix);
   const std::string newExecutable = JoinText(state.targetDirectory, lit::kProductExeSuffix);
 
-  if (DownloadToFile(state.downloadUrl, downloadPath, ShowProgress) != 0) return;
+  // A report comes only after a block of the body has been written, so none
+  // at all means an empty body. An empty file is no program: it must neither
+  // take the place of a working executable nor cost the product its process.
+  bool wroteAnything = false;
+  const ProgressCallback showAndNote = [&wroteAnything](int32_t total, int32_t received,
+                                                        int32_t elapsed, int32_t transfer) {
+    wroteAnything = true;
+    ShowProgress(total, received, elapsed, transfer);
+  };
+  if (DownloadToFile(state.downloadUrl, downloadPath, showAndNote) != 0) return;
+  if (!wroteAnything) {
+    ShowInstallFailure();
+    return;
+  }
 
   StopPoint();
   EndProcessByName(window.ReadContent(Control::编辑框1));

@@ -242,6 +242,13 @@ def main_thread_ended(pid):
         return True
 
 
+# libfaketime, preloaded into the updater, runs its clocks (the monotonic one
+# too) thirty times as fast: a limit of a minute passes in two seconds, and
+# nothing in the program changes.
+FAKETIME_LIBRARY = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"
+FASTER_CLOCK = {"LD_PRELOAD": FAKETIME_LIBRARY, "FAKETIME": "+0 x30"}
+
+
 def strace_usable():
     return shutil.which("strace") is not None
 
@@ -265,6 +272,24 @@ class FaultCase(UpdaterTestCase):
         path = run_dir.write_file(EXE, old)
         os.chmod(path, 0o755)
 
+    def prepare_with_product(self, url):
+        """A run directory whose "Tavrix.exe" is the stand-in product 2.72,
+        offering url under the name "Tavrix.exe", with that product running
+        from it. Its window is titled "Tavrix.exe", so the updater finds
+        this process on this test's display and never another test's
+        product elsewhere on the machine. Returns the run directory, the
+        product's Popen and the old executable's bytes."""
+        binary = os.path.join(os.path.dirname(config.UPDATER), "tavrix-product-2.72")
+        with open(binary, "rb") as source:
+            old = source.read()
+        run_dir = self.prepare(url, name=EXE, old=old)
+        product = spawn([run_dir.file(EXE)], cwd=run_dir.path,
+                        env=dict(os.environ, TAVRIX_PRODUCT_TITLE=EXE),
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: product.poll() is None and (product.kill(), product.wait()))
+        a11y.find_window(product.pid, EXE)
+        return run_dir, product, old
+
     def serve(self):
         return self.support_server()
 
@@ -272,6 +297,12 @@ class FaultCase(UpdaterTestCase):
         server = RawServer(answer)
         self.addCleanup(server.close)
         return server
+
+    def faster_clock(self):
+        """The environment that runs the updater's clocks fast."""
+        if not os.path.exists(FAKETIME_LIBRARY):
+            self.skipTest("libfaketime is not installed")
+        return dict(FASTER_CLOCK)
 
     def trap(self, updater, run_dir, names, syscalls, inject):
         if not strace_usable():

@@ -100,15 +100,7 @@ class ProductFileTest(FaultCase):
         # process has the file open: the rename replaces the name all the
         # same, and the holder keeps reading the old file.
         server = self.serve()
-        binary = os.path.join(os.path.dirname(config.UPDATER), "tavrix-product-2.72")
-        with open(binary, "rb") as source:
-            old_product = source.read()
-        run_dir = self.prepare(server.url(f"/_/gen/{SIZE}"), name=EXE, old=old_product)
-        product = harness.spawn([run_dir.file(EXE)], cwd=run_dir.path,
-                                env=dict(os.environ, TAVRIX_PRODUCT_TITLE=EXE),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(lambda: product.poll() is None and product.kill())
-        a11y.find_window(product.pid, EXE)
+        run_dir, product, old_product = self.prepare_with_product(server.url(f"/_/gen/{SIZE}"))
         held = open(run_dir.file(EXE), "rb")
         self.addCleanup(held.close)
 

@@ -139,6 +139,23 @@ TEST_F(UpdateCommandTest, FailedRenameKeepsTheOldExecutableAndSaysSo) {
   EXPECT_EQ(TempDir::Read(run_ / kDownloadName), kNewProduct);
 }
 
+// A body of no bytes is no program: the old executable stays in place.
+TEST_F(UpdateCommandTest, EmptyDownloadIsNotInstalled) {
+  client_ = FakeHttpClient(FakeResponse{.contentLength = 0, .body = ""});
+  TempDir::Write(run_ / "Tavrix.exe", "old");
+  TempDir::Write(run_ / "Old.exe", "old too");
+  PressedStart("Old.exe");
+  RunInstall();
+  ExpectStillUpdating();
+  ASSERT_EQ(window().MessageBoxes().size(), 1u);
+  EXPECT_EQ(window().MessageBoxes()[0].text, "安装新版本出错!");
+  EXPECT_EQ(window().MessageBoxes()[0].title, "信息：");
+  EXPECT_EQ(TempDir::Read(run_ / "Tavrix.exe"), "old");
+  EXPECT_EQ(TempDir::Read(run_ / "Old.exe"), "old too");
+  EXPECT_TRUE(fs::exists(run_ / kDownloadName));
+  EXPECT_EQ(fs::file_size(run_ / kDownloadName), 0u);
+}
+
 TEST_F(UpdateCommandTest, ClickStartsOneWorkerAndASecondClickNothing) {
   window().SetContent(Control::编辑框1, "Tavrix.exe");
   OnUpdateButtonClicked();

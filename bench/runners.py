@@ -166,6 +166,8 @@ class UpdaterRun:
         extra["probes_ms"]."""
         pid = self.updater.pid
         product = self.run_dir.file(PRODUCT_FILE)
+        download = self.run_dir.file(config.DOWNLOAD_FILE)
+        file_made = None  # when the download file appeared: the body began
         probes = []
         peak_before = peak_rss_kib(pid)
         cpu_before = process_cpu(pid)
@@ -179,6 +181,8 @@ class UpdaterRun:
         for _ in _deadline_loop(timeout, "the download to end"):
             if os.path.exists(product):
                 break
+            if file_made is None and os.path.exists(download):
+                file_made = time.perf_counter() - start
             if probe_every is not None and time.perf_counter() >= next_probe:
                 asked = time.perf_counter()
                 _name(self.received_label)
@@ -186,6 +190,7 @@ class UpdaterRun:
                 next_probe = asked + probe_every
             if not self.updater.running():
                 raise BenchError(f"the updater ended during the download\n{self.updater.output()}")
+        installed = time.perf_counter() - start
         for _ in _deadline_loop(30, f"{DOWNLOAD_DONE!r} in the window"):
             if _name(self.progress_label) == DOWNLOAD_DONE:
                 break
@@ -196,7 +201,7 @@ class UpdaterRun:
         if got != self.size:
             raise BenchError(f"the updater installed {got} of {self.size} bytes")
         return Sample(self.size, seconds, cpu, peak_rss_kib=peak, peak_before_kib=peak_before,
-                      probes_ms=probes)
+                      probes_ms=probes, file_made_s=file_made, installed_s=installed)
 
     def close(self):
         try:
@@ -220,13 +225,20 @@ def run_startup(probe, log_host):
     try:
         run_dir.write_handoff(config.OFFER)
         env = dict(os.environ, TAVRIX_UPDATE_LOG_HOST=log_host)
-        result = subprocess.run([probe, "--timeout", str(config.START_TIMEOUT),
-                                 config.WINDOW_TITLE, run_dir.executable],
-                                env=env, cwd=run_dir.root, capture_output=True, text=True,
-                                timeout=config.START_TIMEOUT + 30)
-        if result.returncode != 0:
-            raise BenchError(f"start-up probe: {result.stderr.strip()}")
-        return float(result.stdout.split()[0])
+        # Files, not pipes: a helper of WebKit's that lingers with the
+        # updater's output open must not keep this run waiting.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run([probe, "--timeout", str(config.START_TIMEOUT),
+                                     config.WINDOW_TITLE, run_dir.executable],
+                                    env=env, cwd=run_dir.root, stdout=out, stderr=err,
+                                    timeout=config.START_TIMEOUT + 30)
+            out.seek(0)
+            err.seek(0)
+            stdout = out.read().decode(errors="replace")
+            stderr = err.read().decode(errors="replace")
+        if result.returncode != 0 or not stdout.split():
+            raise BenchError(f"start-up probe: {stderr.strip()}")
+        return float(stdout.split()[0])
     finally:
         end_run_children()
         run_dir.cleanup()

@@ -113,6 +113,22 @@ class ProductFileTest(FaultCase):
         window.press("×")
         self.assert_outcome(run_dir, updater, NEW, LEFT)
 
+    def test_an_executable_that_is_a_link_to_a_file_outside(self):
+        # The new executable takes the link's place; the file it pointed to
+        # is not written through it.
+        server = self.serve()
+        run_dir = self.prepare(server.url(f"/_/gen/{SIZE}"))
+        outside = os.path.join(run_dir.root, "linked-product")
+        os.replace(run_dir.file(EXE), outside)
+        os.symlink(outside, run_dir.file(EXE))
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.wait_installed(updater, window)
+        window.press("×")
+        self.assert_outcome(run_dir, updater, NEW, LEFT)
+        with open(outside, "rb") as source:
+            self.assertEqual(source.read(), OLD)
+
     def test_the_old_executable_by_another_name_goes_when_it_is_not_running(self):
         server = self.serve()
         run_dir = self.prepare(server.url(f"/_/gen/{SIZE}"))

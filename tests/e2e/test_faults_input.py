@@ -1,19 +1,21 @@
 #!/usr/bin/python3
 """Fault matrix, bad input in the hand-off file: a file of 1 MB, one of
 random bytes, values of 10 KB and more (the reader keeps 10239 bytes of a
-value), one cut in the middle of a two-byte character, and a download
-address of 100 KB. After each row the product has a whole executable, the
+value), one cut in the middle of a two-byte character, a hand-off file that
+is a link, a pipe or a folder, download addresses that must not be fetched,
+and one of 100 KB. After each row the product has a whole executable, the
 run directory holds what it should, and no process is left
 (fault_rows.FaultCase.assert_outcome).
 
 Run with run_e2e.sh (see there).
 """
 
+import os
 import random
 
 import fault_rows  # first: the mount namespace is taken before any thread
 import harness
-from fault_rows import LEFT, OLD, FaultCase, pattern
+from fault_rows import LEFT, OLD, OPEN_URL_FAILED, TMP, FaultCase, pattern
 from harness import a11y, config, encode_handoff
 
 SIZE = 70000
@@ -31,12 +33,12 @@ class HandoffInputTest(FaultCase):
         window.press("×")
         self.assert_outcome(run_dir, updater, OLD, LEFT)
 
-    def expect_notice(self, run_dir):
+    def expect_notice(self, run_dir, files=LEFT):
         updater = self.start_updater(run_dir)
         box = self.wait_message_box(updater, config.NOTICE_TITLE)
         self.assertEqual(box.texts(), [config.NO_UPDATE_TEXT])
         a11y.press_ok(box)
-        self.assert_outcome(run_dir, updater, OLD, LEFT)
+        self.assert_outcome(run_dir, updater, OLD, files)
 
     def test_a_hand_off_file_of_1_mb(self):
         # A megabyte of another section's keys, the offer at its end.
@@ -58,6 +60,31 @@ class HandoffInputTest(FaultCase):
                 self.offer("http://127.0.0.1:9/x")))
             self.put_old(run_dir)
             self.expect_offer(run_dir)
+
+    def test_hand_off_files_that_are_no_plain_file(self):
+        # A link is read through and removed as a link; a pipe must not hang
+        # the start; a folder is neither read nor removed.
+        with self.subTest("a link to a file outside"):
+            run_dir = self.make_run_dir(None)
+            self.put_old(run_dir)
+            outside = os.path.join(run_dir.root, "offer.ini")
+            with open(outside, "wb") as out:
+                out.write(encode_handoff(self.offer("http://127.0.0.1:9/x")))
+            run_dir.make_dir("pz")
+            os.symlink(outside, run_dir.handoff_path)
+            self.expect_offer(run_dir)
+            self.assertTrue(os.path.isfile(outside))
+        with self.subTest("a named pipe"):
+            run_dir = self.make_run_dir(None)
+            self.put_old(run_dir)
+            run_dir.make_dir("pz")
+            os.mkfifo(run_dir.handoff_path)
+            self.expect_notice(run_dir)
+        with self.subTest("a folder"):
+            run_dir = self.make_run_dir(None)
+            self.put_old(run_dir)
+            run_dir.make_dir("pz/gx.ini")
+            self.expect_notice(run_dir, LEFT + ["pz/gx.ini/"])
 
     def test_values_of_10_kb_are_cut_and_the_update_still_goes(self):
         # The version shows cut to its first 10239 bytes, in the labels and
@@ -90,6 +117,25 @@ class HandoffInputTest(FaultCase):
                                  "最新版本号:" + "版" * 5119 + "\ufffd"])
         window.press("×")
         self.assert_outcome(run_dir, updater, OLD, LEFT)
+
+    def test_addresses_that_must_not_be_fetched(self):
+        # Only HTTP and HTTPS are fetched, also at the end of a redirect:
+        # nothing local is read into the product's place, no file is made.
+        server = self.serve()
+        dead = self.dead_port()
+        for url in ["file:///etc/hostname",
+                    server.url("/_/redirect/1?to=file:///etc/hostname"),
+                    "ftp://127.0.0.1:9/Tavrix.exe",
+                    f"http://{dead.host}/Tavrix.exe",
+                    ""]:
+            with self.subTest(url=url):
+                run_dir = self.prepare(url)
+                updater, window = self.start(run_dir)
+                self.press_update(window)
+                self.expect_message(updater, window, OPEN_URL_FAILED)
+                self.assertFalse(run_dir.exists(TMP))
+                window.press("×")
+                self.assert_outcome(run_dir, updater, OLD, LEFT)
 
     def test_a_download_address_of_100_kb_is_cut_and_still_fetched(self):
         # The address cut at 10239 bytes still names the file (only the

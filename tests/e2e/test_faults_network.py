@@ -66,6 +66,27 @@ class BrokenBodyTest(FaultCase):
         window.press("×")
         self.assert_outcome(run_dir, updater, body[:50000], LEFT)
 
+    def test_a_body_without_a_length_that_breaks_off(self):
+        # Without a length or chunks, HTTP marks the end of a body by the
+        # close: a close in the middle cannot be told from the end, and what
+        # came is installed (only a checksum in the hand-off file could tell).
+        # A reset is no end: a read error.
+        server = self.serve()
+        url = server.url(f"/_/gen/{SIZE}?framing=none&cut=100000&after=")
+        run_dir = self.prepare(url + "close")
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.wait_installed(updater, window)
+        window.press("×")
+        self.assert_outcome(run_dir, updater, pattern(100000), LEFT)
+
+        run_dir = self.prepare(url + "reset")
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.expect_message(updater, window, READ_FAILED)
+        window.press("×")
+        self.assert_outcome(run_dir, updater, OLD, LEFT)
+
     def test_content_lengths_that_cannot_be_right(self):
         # Each answer as the server sends it, and what must follow: the
         # message, or the bytes installed.

@@ -22,6 +22,7 @@ however it ends.
 import ctypes
 import os
 import re
+import select
 import shutil
 import socket
 import stat
@@ -127,21 +128,42 @@ def processes_in(folder):
 class RawServer:
     """Answers every connection on 127.0.0.1 with `answer`, byte for byte
     (a status line, headers and a body that need not agree), then closes.
+    With hold_at, only the first hold_at bytes go out until release() is
+    called: a download held in its middle for as long as a row needs.
     Runs in a thread of the test; close() ends it."""
 
-    def __init__(self, answer):
+    HOLD_LIMIT = 120  # a held answer is given up after this, whatever comes
+
+    def __init__(self, answer, hold_at=None):
         self.answer = answer
+        self.hold_at = len(answer) if hold_at is None else hold_at
         self.requests = []
         self._socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._socket.bind(("127.0.0.1", 0))
         self._socket.listen(8)
         self._socket.settimeout(0.2)
         self._closing = threading.Event()
+        self._released = threading.Event()
         self._thread = threading.Thread(target=self._serve, daemon=True)
         self._thread.start()
 
     def url(self, path="/Tavrix.exe"):
         return f"http://127.0.0.1:{self._socket.getsockname()[1]}{path}"
+
+    def release(self):
+        self._released.set()
+
+    def _held(self, connection):
+        """Waits for release(); False when the client goes away, the server
+        closes or the limit passes."""
+        deadline = time.monotonic() + self.HOLD_LIMIT
+        while not self._released.wait(0.2):
+            if self._closing.is_set() or time.monotonic() > deadline:
+                return False
+            readable, _, _ = select.select([connection], [], [], 0)
+            if readable and not connection.recv(65536):
+                return False
+        return True
 
     def _serve(self):
         while not self._closing.is_set():
@@ -151,28 +173,43 @@ class RawServer:
                 continue
             except OSError:
                 return
-            with connection:
-                connection.settimeout(10)
-                request = b""
-                try:
-                    while b"\r\n\r\n" not in request:
-                        piece = connection.recv(65536)
-                        if not piece:
-                            break
-                        request += piece
-                    self.requests.append(request)
-                    connection.sendall(self.answer)
-                    connection.shutdown(socket.SHUT_WR)
-                    # Until the client has gone: the bytes must not be cut by a reset.
-                    while connection.recv(65536):
-                        pass
-                except OSError:
+            threading.Thread(target=self._answer, args=(connection,), daemon=True).start()
+
+    def _answer(self, connection):
+        with connection:
+            connection.settimeout(10)
+            request = b""
+            try:
+                while b"\r\n\r\n" not in request:
+                    piece = connection.recv(65536)
+                    if not piece:
+                        break
+                    request += piece
+                self.requests.append(request)
+                connection.sendall(self.answer[:self.hold_at])
+                if self.hold_at < len(self.answer):
+                    if not self._held(connection):
+                        return
+                    connection.sendall(self.answer[self.hold_at:])
+                connection.shutdown(socket.SHUT_WR)
+                # Until the client has gone: the bytes must not be cut by a reset.
+                while connection.recv(65536):
                     pass
+            except OSError:
+                pass
 
     def close(self):
         self._closing.set()
         self._thread.join(timeout=5)
         self._socket.close()
+
+
+def held_download(body, hold_at):
+    """The answer of a server that sends `body` as a download of its length,
+    and the number of bytes to send before a hold at byte hold_at of the body."""
+    head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+            b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(body))
+    return head + body, len(head) + hold_at
 
 
 # A trap at one step of the installation -------------------------------
@@ -293,8 +330,13 @@ class FaultCase(UpdaterTestCase):
     def serve(self):
         return self.support_server()
 
-    def raw_server(self, answer):
-        server = RawServer(answer)
+    def held_server(self, body, hold_at):
+        """A server whose download of body stops after hold_at bytes until
+        its release() is called."""
+        return self.raw_server(*held_download(body, hold_at))
+
+    def raw_server(self, answer, hold_at=None):
+        server = RawServer(answer, hold_at)
         self.addCleanup(server.close)
         return server
 

@@ -88,18 +88,17 @@ class ClosingAtEachStageTest(FaultCase):
                        lambda way, run_dir: (OLD, LEFT))
 
     def test_during_the_download(self):
-        # Ten seconds of download: the close comes in its middle. The file is
-        # open, so even the close button cannot remove it.
+        # The server holds the download in its middle: the close comes there.
+        # The file is open, so even the close button cannot remove it.
         def reach(updater, window, run_dir):
             self.press_update(window)
-            self.wait_progress(window)
+            wait_until(lambda: run_dir.exists(TMP) and len(run_dir.read_file(TMP)) == SIZE // 2,
+                       fault_rows.DOWNLOAD_TIMEOUT, "half of the download")
 
         def expect(way, run_dir):
-            partial = run_dir.read_file(TMP)
-            self.assertLess(len(partial), SIZE)
-            self.assertEqual(partial, NEW[:len(partial)])
+            self.assertEqual(run_dir.read_file(TMP), NEW[:SIZE // 2])
             return OLD, LEFT + [TMP]
-        self.run_stage(self.serve().url(f"/_/gen/{SIZE}?rate=20000"), reach, expect)
+        self.run_stage(self.held_server(NEW, SIZE // 2).url(), reach, expect)
 
     def test_during_the_installation_before_the_rename(self):
         # The download is complete and closed, the installation is held at

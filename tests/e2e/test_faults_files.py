@@ -187,8 +187,10 @@ class TwoUpdatersTest(FaultCase):
         # the first removed the file and some after (then it has no address).
         # Whichever way: one download at most writes the download file; the
         # lock refuses any other, and the product ends up whole.
-        server = self.serve()
-        run_dir = self.prepare(server.url(f"/_/gen/{SIZE}?rate=50000"))
+        # The first download is held in its middle until the others have
+        # been refused.
+        server = self.held_server(NEW, SIZE // 2)
+        run_dir = self.prepare(server.url())
         updaters = [self.start_updater(run_dir), self.start_updater(run_dir)]
 
         def shown(updater):
@@ -210,7 +212,7 @@ class TwoUpdatersTest(FaultCase):
         # Another one started now, while the download runs, surely gets the
         # offer: its start-up cannot remove the download file, and its own
         # download is refused.
-        run_dir.write_handoff(self.offer(server.url(f"/_/gen/{SIZE}")))
+        run_dir.write_handoff(self.offer(self.serve().url(f"/_/gen/{SIZE}")))
         late = self.start_updater(run_dir)
         updaters.append(late)
         others.append((late, self.wait_window(late)))
@@ -218,6 +220,8 @@ class TwoUpdatersTest(FaultCase):
         for (other, other_window), message in zip(others, expected):
             self.press_update(other_window)
             self.expect_message(other, other_window, message)
+        self.assertEqual(run_dir.read_file(EXE), OLD)
+        server.release()
         self.wait_installed(runner, window)
         for updater, shown_window in others + [(runner, window)]:
             shown_window.press("×")

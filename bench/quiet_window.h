@@ -1,32 +1,30 @@
-// A window that keeps the state of its controls like the real one and draws
-// nothing: captions, content, enabled flags and the position (limited to
-// 0..kPositionLimit), under one mutex so that a worker may call it. It keeps
-// no record of the calls, only how many sets it took, so that a benchmark
-// can tell that no report was dropped. A message box is printed to stderr
-// and returns at once.
+// A window that keeps the state of its controls in the same model as the
+// real one (ui/control_model.h: texts, enabled flags, the position limited
+// to 0..kPositionLimit, under one mutex) and draws nothing. It keeps no
+// record of the calls, only how many sets it took, so that a benchmark can
+// tell that no report was dropped. A message box is printed to stderr and
+// returns at once. Any thread.
 #pragma once
 
-#include <array>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "ui/control_model.h"
 #include "ui/updater_window.h"
 
 namespace updater::bench {
 
 class QuietWindow final : public UpdaterWindow {
  public:
-  QuietWindow();
-
   void SetCaption(Control control, std::string_view text) override;
-  std::string ReadCaption(Control control) override;
+  std::string ReadCaption(Control control) override { return model_.Text(control); }
   void SetContent(Control control, std::string_view text) override;
-  std::string ReadContent(Control control) override;
-  void Disable(Control control) override;
-  void Enable(Control control) override;
+  std::string ReadContent(Control control) override { return model_.Text(control); }
+  void Disable(Control control) override { model_.SetEnabled(control, false); }
+  void Enable(Control control) override { model_.SetEnabled(control, true); }
   void SetPosition(Control control, int32_t value) override;
-  int32_t ReadPosition(Control control) override;
+  int32_t ReadPosition(Control) override { return model_.Position(); }
   void ShowMessageBox(std::string_view text, std::string_view title) override;
   void SwitchSkinning(int32_t) override {}
   void Load(const WindowEvents&) override {}
@@ -35,16 +33,13 @@ class QuietWindow final : public UpdaterWindow {
   void Release() override {}
 
   // Sets of a caption and of the position since construction.
-  int64_t CaptionSets() const;
-  int64_t PositionSets() const;
+  int64_t CaptionSets() const { return captionSets_.load(); }
+  int64_t PositionSets() const { return positionSets_.load(); }
 
  private:
-  mutable std::mutex mutex_;
-  std::array<std::string, kControlCount> texts_;
-  std::array<bool, kControlCount> enabled_;
-  int32_t position_ = 0;
-  int64_t captionSets_ = 0;
-  int64_t positionSets_ = 0;
+  ControlModel model_;
+  std::atomic<int64_t> captionSets_{0};
+  std::atomic<int64_t> positionSets_{0};
 };
 
 }  // namespace updater::bench

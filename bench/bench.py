@@ -173,6 +173,10 @@ class Bench:
             ratios[tool] = (speed, cpu)
             table.row(TOOL_NAMES[tool], spread([s.mb_per_s for s in samples], "{:.0f}"),
                       spread([s.cpu for s in samples], "{:.2f}"), f"{speed:.2f}  {cpu:.2f}")
+        reports = [s.extra["reports"] for s in self.samples[("full", "download")]]
+        table.lines.append(f"  DownloadToFile: {min(reports)}..{max(reports)} reports a run "
+                           f"(>= {-(-self.full // 10240)} blocks), each with 7 captions and "
+                           "the position")
         table.target("DownloadToFile MB/s >= 0.9 x curl's", ratios["download"][0], 0.9, True,
                      "x")
         table.target("updater MB/s >= 0.8 x curl's", ratios["updater"][0], 0.8, True, "x")

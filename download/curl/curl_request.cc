@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "download/content_length.h"
 #include "platform/threads.h"
 
 namespace updater::curl {
@@ -118,14 +119,7 @@ CurlRequest::~CurlRequest() {
   multi_.reset();
 }
 
-std::optional<int32_t> CurlRequest::ContentLength() {
-  curl_off_t length = -1;
-  if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
-      length < 0) {
-    return std::nullopt;
-  }
-  return static_cast<int32_t>(static_cast<uint32_t>(length));
-}
+std::optional<int32_t> CurlRequest::ContentLength() { return contentLength_; }
 
 bool CurlRequest::Read(char* buffer, int32_t size, int32_t* count) {
   *count = 0;
@@ -220,9 +214,28 @@ size_t CurlRequest::OnBody(char* data, size_t one, size_t count, void* self) noe
   return size;
 }
 
-size_t CurlRequest::OnHeader(char*, size_t one, size_t count, void* self) noexcept {
-  static_cast<CurlRequest*>(self)->lastByte_ = Clock::now();
+size_t CurlRequest::OnHeader(char* data, size_t one, size_t count, void* self) noexcept {
+  auto* request = static_cast<CurlRequest*>(self);
+  request->lastByte_ = Clock::now();
+  request->NoteHeaderLine(std::string_view(data, one * count));
   return one * count;
+}
+
+void CurlRequest::NoteHeaderLine(std::string_view line) {
+  // Every response, a redirect's included, starts with its status line.
+  if (line.substr(0, 5) == "HTTP/") {
+    contentLength_.reset();
+    contentLengthSeen_ = false;
+    return;
+  }
+  constexpr std::string_view kName = "content-length:";
+  if (contentLengthSeen_ || line.size() < kName.size()) return;
+  for (size_t i = 0; i < kName.size(); ++i) {
+    const char c = line[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) return;
+  }
+  contentLengthSeen_ = true;
+  contentLength_ = ReadContentLength(line.substr(kName.size()));
 }
 
 int CurlRequest::OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {

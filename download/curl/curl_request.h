@@ -55,6 +55,8 @@ class CurlRequest final : public HttpRequest {
 
   static size_t OnBody(char* data, size_t one, size_t count, void* self) noexcept;
   static size_t OnHeader(char* data, size_t one, size_t count, void* self) noexcept;
+  // Keeps the final response's Content-Length as the reports carry it.
+  void NoteHeaderLine(std::string_view line);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
 
   // Declared before the easy handle, which points at them until its cleanup.
@@ -73,6 +75,10 @@ class CurlRequest final : public HttpRequest {
   State state_ = State::kRunning;
   Clock::duration stallLimit_{};
   Clock::time_point lastByte_{};
+  // The first Content-Length of the latest response; a redirect's own
+  // header block does not count for the final response.
+  std::optional<int32_t> contentLength_;
+  bool contentLengthSeen_ = false;
 };
 
 }  // namespace updater::curl

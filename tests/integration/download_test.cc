@@ -178,6 +178,10 @@ TEST_F(DownloadTest, WholeBodiesAreWrittenAsTheyArrive) {
       {"gzip", "/_/file/hello.gz?encoding=gzip", gzipped, 26},
       {"three redirects", "/_/redirect/3?to=/_/gen/20000", Pattern(20000), 20000},
       {"ten redirects", "/_/redirect/10?to=/_/gen/20000", Pattern(20000), 20000},
+      // The redirects announce their own short bodies; only the final
+      // response's length counts, and it has none.
+      {"redirects to a chunked body", "/_/redirect/2?to=/_/gen/30000%3Fframing%3Dchunked",
+       Pattern(30000), 0},
   };
   for (const BodyCase& c : cases) {
     SCOPED_TRACE(c.name);

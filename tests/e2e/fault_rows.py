@@ -32,7 +32,7 @@ import threading
 import time
 
 import harness
-from harness import UpdaterTestCase, a11y, config, wait_until
+from harness import UpdaterTestCase, a11y, config, products, wait_until
 from harness.processes import spawn
 
 MESSAGE_TITLE = "信息："
@@ -241,10 +241,15 @@ class SyscallTrap:
             ["strace", "-f", "-p", str(updater.pid), *paths,
              "-e", f"trace={syscalls}", "-e", f"inject={syscalls}:{inject}", "-o", self.path],
             stdout=subprocess.DEVNULL, stderr=self._err)
-        # Attached once strace has said so for the process's threads.
-        wait_until(lambda: b"attached" in self._stderr(), 20, "strace to attach")
+        # Attached once strace has said so for the process's threads; a
+        # strace that ends first could not attach (see attached).
+        wait_until(lambda: b"attached" in self.stderr() or self.process.poll() is not None,
+                   20, "strace to attach")
 
-    def _stderr(self):
+    def attached(self):
+        return self.process.poll() is None
+
+    def stderr(self):
         self._err.seek(0)
         return self._err.read()
 
@@ -316,8 +321,7 @@ class FaultCase(UpdaterTestCase):
         this process on this test's display and never another test's
         product elsewhere on the machine. Returns the run directory, the
         product's Popen and the old executable's bytes."""
-        binary = os.path.join(os.path.dirname(config.UPDATER), "tavrix-product-2.72")
-        with open(binary, "rb") as source:
+        with open(products.product_binary("2.72"), "rb") as source:
             old = source.read()
         run_dir = self.prepare(url, name=EXE, old=old)
         product = spawn([run_dir.file(EXE)], cwd=run_dir.path,
@@ -351,6 +355,8 @@ class FaultCase(UpdaterTestCase):
             self.skipTest("strace is not installed")
         trap = SyscallTrap(updater, run_dir, names, syscalls, inject)
         self.addCleanup(trap.close)
+        if not trap.attached():
+            self.skipTest(f"strace cannot attach here: {trap.stderr().decode(errors='replace')}")
         return trap
 
     def trap_rename(self, updater, run_dir, inject):

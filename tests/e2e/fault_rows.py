@@ -450,11 +450,22 @@ class FaultCase(UpdaterTestCase):
         bar = window.find(role="progress bar")[0].accessible.queryValue()
         self.assertEqual(bar.currentValue, bar.maximumValue)
 
+    def settle(self, updater, window):
+        """Waits for the end of an update, whichever it is: the message of a
+        failure (its texts) or the launch button (None)."""
+        def settled():
+            boxes = a11y.message_boxes(updater.pid)
+            if boxes:
+                return ("message", boxes[0].texts())
+            return ("installed", None) if LAUNCH in window.buttons() else None
+        return wait_until(settled, DOWNLOAD_TIMEOUT, "the update to end one way or the other")[1]
+
     def expect_message(self, updater, window, text):
         """The one message box of a failure: its text (or one of a tuple of
         texts) and title, an OK button;
         once it is dismissed the update button stays disabled with
         "正在更新" and the window keeps working."""
+        self.assertIsNotNone(self.settle(updater, window), "installed instead")
         box = self.wait_message_box(updater, MESSAGE_TITLE, timeout=DOWNLOAD_TIMEOUT)
         texts = box.texts()
         if isinstance(text, tuple):

@@ -136,7 +136,9 @@ class BrokenBodyTest(FaultCase):
         run_dir = self.prepare(server.url())
         updater, window = self.start(run_dir)
         self.press_update(window)
+        ended = self.settle(updater, window)
         if isinstance(outcome, bytes):
+            self.assertIsNone(ended, "a failure was shown")
             self.wait_installed(updater, window)
             window.press("×")
             self.assert_outcome(run_dir, updater, outcome, LEFT)

@@ -217,25 +217,30 @@ size_t CurlRequest::OnBody(char* data, size_t one, size_t count, void* self) noe
 size_t CurlRequest::OnHeader(char* data, size_t one, size_t count, void* self) noexcept {
   auto* request = static_cast<CurlRequest*>(self);
   request->lastByte_ = Clock::now();
-  request->NoteHeaderLine(std::string_view(data, one * count));
-  return one * count;
+  // Zero refuses the response: libcurl then fails the transfer.
+  return request->NoteHeaderLine(std::string_view(data, one * count)) ? one * count : 0;
 }
 
-void CurlRequest::NoteHeaderLine(std::string_view line) {
+bool CurlRequest::NoteHeaderLine(std::string_view line) {
   // Every response, a redirect's included, starts with its status line.
   if (line.substr(0, 5) == "HTTP/") {
     contentLength_.reset();
     contentLengthSeen_ = false;
-    return;
+    return true;
   }
   constexpr std::string_view kName = "content-length:";
-  if (contentLengthSeen_ || line.size() < kName.size()) return;
+  if (line.size() < kName.size()) return true;
   for (size_t i = 0; i < kName.size(); ++i) {
     const char c = line[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) return;
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) return true;
   }
+  const std::optional<int32_t> length = ReadContentLength(line.substr(kName.size()));
+  // Two lengths that disagree leave the body's end unknown: such a response
+  // is refused rather than framed by a guess.
+  if (contentLengthSeen_) return length == contentLength_;
   contentLengthSeen_ = true;
-  contentLength_ = ReadContentLength(line.substr(kName.size()));
+  contentLength_ = length;
+  return true;
 }
 
 int CurlRequest::OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {

@@ -56,7 +56,8 @@ class CurlRequest final : public HttpRequest {
   static size_t OnBody(char* data, size_t one, size_t count, void* self) noexcept;
   static size_t OnHeader(char* data, size_t one, size_t count, void* self) noexcept;
   // Keeps the final response's Content-Length as the reports carry it.
-  void NoteHeaderLine(std::string_view line);
+  // False when the response announces two different lengths.
+  bool NoteHeaderLine(std::string_view line);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
 
   // Declared before the easy handle, which points at them until its cleanup.

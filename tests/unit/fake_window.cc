@@ -89,11 +89,22 @@ void FakeWindow::StopEvents() {
   stopped_ = true;
 }
 
-std::string FakeWindow::Caption(Control control) const { return model_.Text(control); }
+// The getters take the window's own lock too: a worker's operation (model
+// change and its record) is then wholly before or wholly after the read.
+std::string FakeWindow::Caption(Control control) const {
+  std::lock_guard lock(mutex_);
+  return model_.Text(control);
+}
 
-bool FakeWindow::Enabled(Control control) const { return model_.Enabled(control); }
+bool FakeWindow::Enabled(Control control) const {
+  std::lock_guard lock(mutex_);
+  return model_.Enabled(control);
+}
 
-int32_t FakeWindow::Position() const { return model_.Position(); }
+int32_t FakeWindow::Position() const {
+  std::lock_guard lock(mutex_);
+  return model_.Position();
+}
 
 std::vector<MessageBoxCall> FakeWindow::MessageBoxes() const {
   std::lock_guard lock(mutex_);

@@ -34,10 +34,11 @@ struct WorkerBox {
 void OnWorkerBoxResponse(GtkDialog* box, gint, gpointer data) {
   auto* request = static_cast<WorkerBox*>(data);
   gtk_widget_destroy(GTK_WIDGET(box));
-  {
-    std::lock_guard lock(request->mutex);
-    request->done = true;
-  }
+  // Notified under the lock: the request lives on the worker's stack, and
+  // a worker that woke on its own and saw `done` would otherwise be free to
+  // destroy it before the notification reaches it.
+  std::lock_guard lock(request->mutex);
+  request->done = true;
   request->dismissed.notify_one();
 }
 

@@ -167,7 +167,9 @@ class UpdaterRun:
         pid = self.updater.pid
         product = self.run_dir.file(PRODUCT_FILE)
         download = self.run_dir.file(config.DOWNLOAD_FILE)
-        file_made = None  # when the download file appeared: the body began
+        # When the download file appeared (the body began) and when it held
+        # every byte; what follows is closing, ending the product, installing.
+        file_made = body_done = None
         probes = []
         peak_before = peak_rss_kib(pid)
         cpu_before = process_cpu(pid)
@@ -181,8 +183,15 @@ class UpdaterRun:
         for _ in _deadline_loop(timeout, "the download to end"):
             if os.path.exists(product):
                 break
-            if file_made is None and os.path.exists(download):
-                file_made = time.perf_counter() - start
+            if body_done is None:
+                try:
+                    got = os.stat(download).st_size
+                    if file_made is None:
+                        file_made = time.perf_counter() - start
+                    if got == self.size:
+                        body_done = time.perf_counter() - start
+                except OSError:
+                    pass
             if probe_every is not None and time.perf_counter() >= next_probe:
                 asked = time.perf_counter()
                 _name(self.received_label)
@@ -201,7 +210,8 @@ class UpdaterRun:
         if got != self.size:
             raise BenchError(f"the updater installed {got} of {self.size} bytes")
         return Sample(self.size, seconds, cpu, peak_rss_kib=peak, peak_before_kib=peak_before,
-                      probes_ms=probes, file_made_s=file_made, installed_s=installed)
+                      probes_ms=probes, file_made_s=file_made, body_done_s=body_done,
+                      installed_s=installed)
 
     def close(self):
         try:

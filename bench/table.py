@@ -62,7 +62,9 @@ class Table:
             verdict = "met"
         else:
             verdict = "MISSED"
-        shown = "-" if value != value else f"{value:.3g}{unit}"
+        # Ratios with three decimals, so that 1.015 against 1.02 reads right.
+        number = f"{value:.3f}" if unit == "x" else f"{value:.3g}"
+        shown = "-" if value != value else number + unit
         self.targets.append((text, shown, verdict))
 
     def render(self):

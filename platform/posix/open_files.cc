@@ -139,7 +139,12 @@ FileHandle CreateFileForWriting(std::string_view path) {
   struct stat info {};
   if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return kNoFile;
   if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return kNoFile;
-  if (ftruncate(fd.Get(), 0) != 0) return kNoFile;
+  // The size is looked at again under the lock: an earlier holder may have
+  // written until it let go. A file that is empty is left alone, since
+  // truncating it anyway makes ext4 flush the whole file at its close, as
+  // when a file replaces an old one.
+  if (fstat(fd.Get(), &info) != 0) return kNoFile;
+  if (info.st_size != 0 && ftruncate(fd.Get(), 0) != 0) return kNoFile;
   const int flags = fcntl(fd.Get(), F_GETFL);
   if (flags >= 0) fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
   const FileHandle handle = PublishInFreeSlot(fd.Get());

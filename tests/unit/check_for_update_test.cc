@@ -13,6 +13,7 @@
 #include "app/updater_state.h"
 #include "platform/run_directory.h"
 #include "tests/unit/fake_window.h"
+#include "tests/unit/hex.h"
 #include "tests/unit/temp_dir.h"
 
 namespace updater {
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FakeWindow;
 using testing::TempDir;
+using testing::ToHex;
 
 // Narrow literals in this file are code page 936 bytes (-fexec-charset=GBK),
 // like the hand-off file the product writes and the program's own texts.
@@ -29,16 +31,6 @@ const std::string kUrl = "http://127.0.0.1:8080/Tavrix.exe";
 std::string Handoff(const std::string& flag, const std::string& versionLine = "版本=2.73\r\n") {
   return "[配置]\r\n文件名=Tavrix.exe\r\n更新=" + flag + "\r\n" + versionLine + "下载地=" + kUrl +
          "\r\n";
-}
-
-std::string ToHex(std::string_view bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += digits[b >> 4];
-    hex += digits[b & 0xF];
-  }
-  return hex;
 }
 
 // The fake window, which also notes which files exist at each change of the

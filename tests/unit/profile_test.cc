@@ -10,35 +10,20 @@
 #include <vector>
 
 #include "platform/run_directory.h"
+#include "tests/unit/hex.h"
 #include "tests/unit/temp_dir.h"
 
 namespace updater {
 namespace {
 
 using namespace std::string_view_literals;
+using testing::FromHex;
 using testing::TempDir;
+using testing::ToHex;
 
 // This file is compiled with -fexec-charset=GBK: "配置" below is the code
 // page 936 bytes that the product writes.
 constexpr std::string_view kSection = "配置";
-
-std::string FromHex(std::string_view hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-  }
-  return bytes;
-}
-
-std::string ToHex(std::string_view bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += digits[b >> 4];
-    hex += digits[b & 0xF];
-  }
-  return hex;
-}
 
 std::string FromUtf8(std::u8string_view utf8) {
   return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());

@@ -118,18 +118,7 @@ bool IsEnterKey(guint keyval) {
 
 GtkUpdaterWindow::GtkUpdaterWindow() : windowThread_(std::this_thread::get_id()) {}
 
-GtkUpdaterWindow::~GtkUpdaterWindow() {
-  StopEvents();
-  {
-    std::lock_guard lock(paintMutex_);
-    if (paintSource_ != nullptr) {
-      g_source_destroy(paintSource_);
-      g_source_unref(paintSource_);
-      paintSource_ = nullptr;
-    }
-  }
-  DestroyWidgets();
-}
+GtkUpdaterWindow::~GtkUpdaterWindow() { Release(); }
 
 bool GtkUpdaterWindow::OnWindowThread() const {
   return std::this_thread::get_id() == windowThread_;

@@ -59,6 +59,12 @@ class UpdateCommandTest : public ::testing::Test {
     return window().Caption(Control::按钮2) == "启动Tavrix" && window().Enabled(Control::按钮2) &&
            window().Caption(Control::标签5) == "下载完成！" && window().Position() == 10000;
   }
+  void ExpectOneMessage(const std::string& text) {
+    const std::vector<testing::MessageBoxCall> boxes = window().MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, text);
+    EXPECT_EQ(boxes[0].title, "信息：");
+  }
   void ExpectStillUpdating() {
     EXPECT_EQ(window().Caption(Control::按钮2), "正在更新");
     EXPECT_FALSE(window().Enabled(Control::按钮2));
@@ -120,8 +126,7 @@ TEST_F(UpdateCommandTest, FailedDownloadChangesNothingElse) {
   PressedStart("Tavrix.exe");
   RunInstall();
   ExpectStillUpdating();
-  ASSERT_EQ(window().MessageBoxes().size(), 1u);
-  EXPECT_EQ(window().MessageBoxes()[0].text, "不能打开该URL!");
+  ExpectOneMessage("不能打开该URL!");
   EXPECT_EQ(TempDir::Read(run_ / "Tavrix.exe"), "old");
 }
 
@@ -132,9 +137,7 @@ TEST_F(UpdateCommandTest, FailedRenameKeepsTheOldExecutableAndSaysSo) {
   PressedStart("Old.exe");
   RunInstall();
   ExpectStillUpdating();
-  ASSERT_EQ(window().MessageBoxes().size(), 1u);
-  EXPECT_EQ(window().MessageBoxes()[0].text, "安装新版本出错!");
-  EXPECT_EQ(window().MessageBoxes()[0].title, "信息：");
+  ExpectOneMessage("安装新版本出错!");
   EXPECT_EQ(TempDir::Read(run_ / "Old.exe"), "old");
   EXPECT_EQ(TempDir::Read(run_ / kDownloadName), kNewProduct);
 }
@@ -147,9 +150,7 @@ TEST_F(UpdateCommandTest, EmptyDownloadIsNotInstalled) {
   PressedStart("Old.exe");
   RunInstall();
   ExpectStillUpdating();
-  ASSERT_EQ(window().MessageBoxes().size(), 1u);
-  EXPECT_EQ(window().MessageBoxes()[0].text, "安装新版本出错!");
-  EXPECT_EQ(window().MessageBoxes()[0].title, "信息：");
+  ExpectOneMessage("安装新版本出错!");
   EXPECT_EQ(TempDir::Read(run_ / "Tavrix.exe"), "old");
   EXPECT_EQ(TempDir::Read(run_ / "Old.exe"), "old too");
   EXPECT_TRUE(fs::exists(run_ / kDownloadName));

@@ -33,7 +33,7 @@ import time
 
 import harness
 from harness import UpdaterTestCase, a11y, config, products, wait_until
-from harness.processes import spawn
+from harness.processes import spawn, stop_process
 
 MESSAGE_TITLE = "信息："
 START = "开始更新"
@@ -263,13 +263,7 @@ class SyscallTrap:
         return re.search(rf"\b({names})\(", self.log()) is not None
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self._err.close()
         os.unlink(self.path)
 
@@ -459,6 +453,20 @@ class FaultCase(UpdaterTestCase):
                 return ("message", boxes[0].texts())
             return ("installed", None) if LAUNCH in window.buttons() else None
         return wait_until(settled, DOWNLOAD_TIMEOUT, "the update to end one way or the other")[1]
+
+    def expect_refused_address(self, url, server=None, requests=None):
+        """One start whose download address is refused: "不能打开该URL!", no
+        download file, the old executable kept. With a server, the paths it
+        was asked for must be `requests`."""
+        run_dir = self.prepare(url)
+        updater, window = self.start(run_dir)
+        self.press_update(window)
+        self.expect_message(updater, window, OPEN_URL_FAILED)
+        if server is not None:
+            self.assertEqual([r["path"] for r in server.requests()], requests)
+        self.assertFalse(run_dir.exists(TMP))
+        window.press("×")
+        self.assert_outcome(run_dir, updater, OLD, LEFT)
 
     def expect_message(self, updater, window, text):
         """The one message box of a failure: its text (or one of a tuple of

@@ -129,13 +129,7 @@ class HandoffInputTest(FaultCase):
                     f"http://{dead.host}/Tavrix.exe",
                     ""]:
             with self.subTest(url=url):
-                run_dir = self.prepare(url)
-                updater, window = self.start(run_dir)
-                self.press_update(window)
-                self.expect_message(updater, window, OPEN_URL_FAILED)
-                self.assertFalse(run_dir.exists(TMP))
-                window.press("×")
-                self.assert_outcome(run_dir, updater, OLD, LEFT)
+                self.expect_refused_address(url)
 
     def test_a_download_address_of_100_kb_is_cut_and_still_fetched(self):
         # The address cut at 10239 bytes still names the file (only the

@@ -218,26 +218,13 @@ class RefusedDownloadTest(FaultCase):
         server.put_file("error.html", self.PAGE)
         for status in (404, 500, 503):
             with self.subTest(status=status):
-                run_dir = self.prepare(server.url(
+                self.expect_refused_address(server.url(
                     f"/_/file/error.html?status={status}&type=text/html%3B%20charset%3Dutf-8"))
-                updater, window = self.start(run_dir)
-                self.press_update(window)
-                self.expect_message(updater, window, OPEN_URL_FAILED)
-                self.assertFalse(run_dir.exists(TMP))
-                window.press("×")
-                self.assert_outcome(run_dir, updater, OLD, LEFT)
 
     def test_a_redirect_loop_gives_up(self):
         server = self.serve()
-        run_dir = self.prepare(server.url("/_/loop"))
-        updater, window = self.start(run_dir)
-        self.press_update(window)
-        self.expect_message(updater, window, OPEN_URL_FAILED)
         # The first request and ten redirects followed, no more.
-        self.assertEqual([r["path"] for r in server.requests()], ["/_/loop"] * 11)
-        self.assertFalse(run_dir.exists(TMP))
-        window.press("×")
-        self.assert_outcome(run_dir, updater, OLD, LEFT)
+        self.expect_refused_address(server.url("/_/loop"), server, ["/_/loop"] * 11)
 
 
 if __name__ == "__main__":

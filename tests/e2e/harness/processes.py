@@ -112,6 +112,18 @@ def end_children(keep=()):
             continue
 
 
+def stop_process(process, timeout=10):
+    """Asks a helper process (Xvfb, strace...) to end, kills it if it will
+    not, and collects it."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 def process_exists(pid):
     """True while pid names a process that has not ended."""
     fields = _stat_fields(pid)

@@ -12,7 +12,7 @@ import tempfile
 import time
 
 from . import config
-from .processes import spawn
+from .processes import spawn, stop_process
 from .waiting import wait_until
 
 
@@ -280,10 +280,4 @@ class VirtualDisplay:
         self.name = f":{number}"
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
